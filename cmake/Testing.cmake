@@ -1,0 +1,25 @@
+# GoogleTest: Debian's prebuilt library natively; for cross builds, compiled from
+# Debian's googletest sources (/usr/src/googletest) with the cross compiler.
+if(CMAKE_CROSSCOMPILING)
+    set(TOLVEX_GTEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "googletest sources for cross builds")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${TOLVEX_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL SYSTEM)
+    if(NOT TARGET GTest::gtest)
+        add_library(GTest::gtest ALIAS gtest)
+        add_library(GTest::gtest_main ALIAS gtest_main)
+        add_library(GTest::gmock ALIAS gmock)
+    endif()
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# tolvex_add_test(name SOURCES ... LIBS ...): one GoogleTest executable, cases registered with CTest.
+function(tolvex_add_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+    tolvex_warnings(${name})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+endfunction()

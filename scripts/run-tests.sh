@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds from scratch and runs every test: the unit and end-to-end
+# tests, then the same tests under ASan+UBSan. Ends with CTest's own summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+
+jobs=$(nproc)
+run_preset() {
+    local preset=$1
+    echo "=== $preset: configure, build, test ==="
+    rm -rf "build/$preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset ci
+run_preset asan
