@@ -28,10 +28,6 @@ class SerialLink : public ::testing::Test {
     }
 };
 
-std::uint64_t Pointer(std::uint64_t value) {
-    return value;
-}
-
 // --- Connecting --------------------------------------------------------------------------------
 
 TEST_F(SerialLink, ConnectCallsTheDriverInOrderWithExactArguments) {
