@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,9 @@ class TempFolder : public ::testing::Test {
                 c = '_';
             }
         }
+        // Unique per process too: the same test may run at once from several build folders.
+        name += "-" + std::to_string(static_cast<unsigned long long>(
+                          std::chrono::steady_clock::now().time_since_epoch().count()));
         folder_ = std::filesystem::temp_directory_path() / name;
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
