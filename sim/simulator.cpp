@@ -127,8 +127,8 @@ D2xxDcb InitialDcb() {
     D2xxDcb dcb{};
     dcb.length = sizeof(D2xxDcb);
     dcb.baudRate = 9600;
-    dcb.flags = kDcbBinary | kDcbParityCheck | (1u << 4) | kDcbOutX | kDcbInX | kDcbNullStrip |
-                (1u << 12);
+    dcb.flags =
+        kDcbBinary | kDcbParityCheck | (1u << 4) | kDcbOutX | kDcbInX | kDcbNullStrip | (1u << 12);
     dcb.xonLimit = 2048;
     dcb.xoffLimit = 512;
     dcb.byteSize = 7;
@@ -153,14 +153,18 @@ Micros Now(const Bus& bus) {
     if (bus.scenario.timeScale <= 0) {
         return bus.virtualNow;
     }
-    const auto real = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() -
-                                                                bus.epoch);
+    const auto real =
+        std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - bus.epoch);
     return static_cast<Micros>(real.count() / bus.scenario.timeScale);
 }
 
-Micros FrameCeil(Micros t) { return (t + kUsbFrameUs - 1) / kUsbFrameUs * kUsbFrameUs; }
+Micros FrameCeil(Micros t) {
+    return (t + kUsbFrameUs - 1) / kUsbFrameUs * kUsbFrameUs;
+}
 
-Micros Ms(std::uint32_t ms) { return static_cast<Micros>(ms) * 1000; }
+Micros Ms(std::uint32_t ms) {
+    return static_cast<Micros>(ms) * 1000;
+}
 
 // Waits until model time `t`, or until the bus is replaced. False when it was replaced.
 bool WaitUntil(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Bus>& bus, Micros t) {
@@ -169,9 +173,8 @@ bool WaitUntil(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Bus>& b
         return !bus->replaced;
     }
     const double realUs = static_cast<double>(t) * bus->scenario.timeScale;
-    const auto until =
-        bus->epoch + std::chrono::ceil<std::chrono::steady_clock::duration>(
-                         std::chrono::duration<double, std::micro>(realUs));
+    const auto until = bus->epoch + std::chrono::ceil<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double, std::micro>(realUs));
     gWake.wait_until(lock, until, [&] { return bus->replaced; });
     return !bus->replaced;
 }
@@ -195,7 +198,9 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t n) {
     return text;
 }
 
-std::string HandleText(D2xxHandle h) { return Hex(reinterpret_cast<std::uintptr_t>(h)); }
+std::string HandleText(D2xxHandle h) {
+    return Hex(reinterpret_cast<std::uintptr_t>(h));
+}
 
 void Trace(Bus& bus, const std::string& line) {
     char stamp[32];
@@ -354,8 +359,8 @@ void FrameComplete(Bus& bus, Device& d, Micros t) {
 
 void Verify(Bus& bus, Device& d, Micros t) {
     ++bus.seen.verifyCount;
-    const std::uint32_t hostSum = static_cast<std::uint32_t>(d.command[2]) |
-                                  (static_cast<std::uint32_t>(d.command[3]) << 8);
+    const std::uint32_t hostSum =
+        static_cast<std::uint32_t>(d.command[2]) | (static_cast<std::uint32_t>(d.command[3]) << 8);
     WriteFlashFile(bus);
     if (bus.scenario.verify == Answer::Silent) {
         return;
@@ -456,7 +461,9 @@ void HostSends(Bus& bus, Device& d, const std::uint8_t* bytes, std::size_t n) {
 
 // --- Host-side helpers -----------------------------------------------------------------------
 
-std::shared_ptr<Bus> CurrentBus() { return gBus; }
+std::shared_ptr<Bus> CurrentBus() {
+    return gBus;
+}
 
 // The open handle behind `h`, or nullptr.
 HandleState* FindOpen(Bus& bus, D2xxHandle h) {
@@ -482,12 +489,11 @@ HandleState* Usable(Bus& bus, D2xxHandle h) {
 }
 
 Micros ReadDeadline(const D2xxTimeouts& t, D2xxDword count, Micros now) {
-    if (t.readInterval == 0xFFFFFFFFu && t.readTotalMultiplier == 0 &&
-        t.readTotalConstant == 0) {
+    if (t.readInterval == 0xFFFFFFFFu && t.readTotalMultiplier == 0 && t.readTotalConstant == 0) {
         return now;  // return at once with what is there
     }
-    const std::uint64_t totalMs = static_cast<std::uint64_t>(t.readTotalMultiplier) * count +
-                                  t.readTotalConstant;
+    const std::uint64_t totalMs =
+        static_cast<std::uint64_t>(t.readTotalMultiplier) * count + t.readTotalConstant;
     if (totalMs == 0) {
         return kNever;  // no read timeout: wait for all the bytes
     }
@@ -504,9 +510,8 @@ std::size_t Deliverable(const Device& d, Micros t, std::size_t limit) {
 
 // Finishes a read: waits until `count` bytes are deliverable or the deadline passes, then
 // moves what is there. False (with the handle's error set) when the read failed.
-bool FinishRead(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Bus>& bus,
-                D2xxHandle h, std::uint8_t* buffer, D2xxDword count, Micros deadline,
-                D2xxDword& got) {
+bool FinishRead(std::unique_lock<std::mutex>& lock, const std::shared_ptr<Bus>& bus, D2xxHandle h,
+                std::uint8_t* buffer, D2xxDword count, Micros deadline, D2xxDword& got) {
     got = 0;
     HandleState* state = Usable(*bus, h);
     if (state == nullptr) {
@@ -733,9 +738,8 @@ D2xxBool TOLVEX_D2XX_CALL SimSetupComm(D2xxHandle h, D2xxDword readQueue, D2xxDw
 std::string DcbText(const D2xxDcb& d) {
     char text[160];
     std::snprintf(text, sizeof text,
-                  "baud=%u flags=0x%x bits=%u parity=%u stop=%u xonlim=%u xofflim=%u",
-                  d.baudRate, d.flags, d.byteSize, d.parity, d.stopBits, d.xonLimit,
-                  d.xoffLimit);
+                  "baud=%u flags=0x%x bits=%u parity=%u stop=%u xonlim=%u xofflim=%u", d.baudRate,
+                  d.flags, d.byteSize, d.parity, d.stopBits, d.xonLimit, d.xoffLimit);
     return text;
 }
 
@@ -743,27 +747,28 @@ D2xxBool TOLVEX_D2XX_CALL SimGetCommState(D2xxHandle h, D2xxDcb* dcb) {
     if (dcb == nullptr) {
         return 0;
     }
-    return SetupCall("FT_W32_GetCommState", h, kFailGetCommState, "", [dcb](Bus& bus,
-                                                                             HandleState& s) {
-        *dcb = bus.devices[s.device].dcb;
-        return " " + DcbText(*dcb);
-    });
+    return SetupCall("FT_W32_GetCommState", h, kFailGetCommState, "",
+                     [dcb](Bus& bus, HandleState& s) {
+                         *dcb = bus.devices[s.device].dcb;
+                         return " " + DcbText(*dcb);
+                     });
 }
 
 D2xxBool TOLVEX_D2XX_CALL SimSetCommState(D2xxHandle h, D2xxDcb* dcb) {
     if (dcb == nullptr) {
         return 0;
     }
-    return SetupCall("FT_W32_SetCommState", h, kFailSetCommState, ", " + DcbText(*dcb),
-                     [dcb](Bus& bus, HandleState& s) {
-                         Device& d = bus.devices[s.device];
-                         d.dcb = *dcb;
-                         if (d.tolvex) {
-                             bus.seen.lastDcb = *dcb;
-                             bus.seen.lineOk = LineOk(*dcb);
-                         }
-                         return std::string(LineOk(*dcb) ? "" : " (the device will not hear this line)");
-                     });
+    return SetupCall(
+        "FT_W32_SetCommState", h, kFailSetCommState, ", " + DcbText(*dcb),
+        [dcb](Bus& bus, HandleState& s) {
+            Device& d = bus.devices[s.device];
+            d.dcb = *dcb;
+            if (d.tolvex) {
+                bus.seen.lastDcb = *dcb;
+                bus.seen.lineOk = LineOk(*dcb);
+            }
+            return std::string(LineOk(*dcb) ? "" : " (the device will not hear this line)");
+        });
 }
 
 D2xxBool TOLVEX_D2XX_CALL SimSetCommMask(D2xxHandle h, D2xxDword mask) {
@@ -853,16 +858,15 @@ D2xxBool TOLVEX_D2XX_CALL SimWriteFile(D2xxHandle h, void* buffer, D2xxDword cou
     return 1;
 }
 
-D2xxBool TOLVEX_D2XX_CALL SimReadFile(D2xxHandle h, void* buffer, D2xxDword count,
-                                      D2xxDword* read, D2xxOverlapped* ov) {
+D2xxBool TOLVEX_D2XX_CALL SimReadFile(D2xxHandle h, void* buffer, D2xxDword count, D2xxDword* read,
+                                      D2xxOverlapped* ov) {
     std::unique_lock lock(gMutex);
     const auto bus = CurrentBus();
     if (!bus) {
         return 0;
     }
-    const std::string head = "FT_W32_ReadFile(h=" + HandleText(h) +
-                             ", n=" + std::to_string(count) + ", ov=" + (ov ? "set" : "null") +
-                             ") -> ";
+    const std::string head = "FT_W32_ReadFile(h=" + HandleText(h) + ", n=" + std::to_string(count) +
+                             ", ov=" + (ov ? "set" : "null") + ") -> ";
     HandleState* state = Usable(*bus, h);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     if (state == nullptr || (bytes == nullptr && count > 0)) {
@@ -1008,9 +1012,10 @@ std::string ScenarioSummary(const Scenario& s) {
     std::ostringstream text;
     text.imbue(std::locale::classic());
     text << "devices=" << s.devices << " model=" << (s.model == Model::Pro ? "pro" : "standard")
-         << " id=\"" << IdentifierText(s) << "\" generation="
-         << (s.generation == Generation::A ? "A" : "B") << " timescale=" << s.timeScale
-         << " latency_ms=" << s.latencyMs << " fail=" << Hex(s.failCalls);
+         << " id=\"" << IdentifierText(s)
+         << "\" generation=" << (s.generation == Generation::A ? "A" : "B")
+         << " timescale=" << s.timeScale << " latency_ms=" << s.latencyMs
+         << " fail=" << Hex(s.failCalls);
     return text.str();
 }
 
@@ -1042,7 +1047,9 @@ const D2xxEntryPoints& InstallSimulator(const Scenario& scenario) {
     return kTable;
 }
 
-std::uint32_t LocationIdOf(std::uint32_t deviceIndex) { return 0x2111u + 0x100u * deviceIndex; }
+std::uint32_t LocationIdOf(std::uint32_t deviceIndex) {
+    return 0x2111u + 0x100u * deviceIndex;
+}
 
 Snapshot Inspect() {
     std::lock_guard lock(gMutex);

@@ -61,8 +61,7 @@ int main(int argc, char** argv) {
         }
     }
     const double measuredMs =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count();
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     link.Close();
 
     const double byteMs = 10.0 / 500000.0 * 1000.0;
@@ -70,9 +69,10 @@ int main(int argc, char** argv) {
     const double modelMs = kFrames * perFrameMs;
     std::printf("frames:   %u x %u payload bytes (%u bytes out, 1 byte back)\n", kFrames, kPayload,
                 kPayload + 5);
-    std::printf("model:    %u x (256 x %.3f ms + %u ms latency + %u ms programming) = %.1f ms"
-                " (+ up to %u ms of USB frame rounding)\n",
-                kFrames, byteMs, scenario.latencyMs, scenario.programMs, modelMs, kFrames);
+    std::printf(
+        "model:    %u x (256 x %.3f ms + %u ms latency + %u ms programming) = %.1f ms"
+        " (+ up to %u ms of USB frame rounding)\n",
+        kFrames, byteMs, scenario.latencyMs, scenario.programMs, modelMs, kFrames);
     std::printf("measured: %.1f ms (%.2f x model)\n", measuredMs, measuredMs / modelMs);
     return 0;
 }

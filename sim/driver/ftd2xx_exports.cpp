@@ -45,12 +45,9 @@ const D2xxEntryPoints& Driver() {
 
 extern "C" {
 
-TOLVEX_SIM_EXPORT D2xxHandle TOLVEX_D2XX_CALL FT_W32_CreateFile(const char* name,
-                                                                D2xxDword access,
-                                                                D2xxDword shareMode,
-                                                                void* security,
-                                                                D2xxDword creation,
-                                                                D2xxDword flags,
+TOLVEX_SIM_EXPORT D2xxHandle TOLVEX_D2XX_CALL FT_W32_CreateFile(const char* name, D2xxDword access,
+                                                                D2xxDword shareMode, void* security,
+                                                                D2xxDword creation, D2xxDword flags,
                                                                 void* templateFile) {
     return Driver().FT_W32_CreateFile(name, access, shareMode, security, creation, flags,
                                       templateFile);
@@ -60,14 +57,12 @@ TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_CloseHandle(D2xxHandle handle
     return Driver().FT_W32_CloseHandle(handle);
 }
 
-TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetCommState(D2xxHandle handle,
-                                                                D2xxDcb* dcb) {
+TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetCommState(D2xxHandle handle, D2xxDcb* dcb) {
     return Driver().FT_W32_SetCommState(handle, dcb);
 }
 
 TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_WriteFile(D2xxHandle handle, void* buffer,
-                                                             D2xxDword count,
-                                                             D2xxDword* written,
+                                                             D2xxDword count, D2xxDword* written,
                                                              D2xxOverlapped* overlapped) {
     return Driver().FT_W32_WriteFile(handle, buffer, count, written, overlapped);
 }
@@ -86,8 +81,7 @@ TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_WaitCommEvent(D2xxHandle hand
 }
 #endif
 
-TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetupComm(D2xxHandle handle,
-                                                             D2xxDword readQueue,
+TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetupComm(D2xxHandle handle, D2xxDword readQueue,
                                                              D2xxDword writeQueue) {
     return Driver().FT_W32_SetupComm(handle, readQueue, writeQueue);
 }
@@ -97,13 +91,11 @@ TOLVEX_SIM_EXPORT D2xxStatus TOLVEX_D2XX_CALL FT_ListDevices(void* arg1, void* a
     return Driver().FT_ListDevices(arg1, arg2, flags);
 }
 
-TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_GetCommState(D2xxHandle handle,
-                                                                D2xxDcb* dcb) {
+TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_GetCommState(D2xxHandle handle, D2xxDcb* dcb) {
     return Driver().FT_W32_GetCommState(handle, dcb);
 }
 
-TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetCommMask(D2xxHandle handle,
-                                                               D2xxDword mask) {
+TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetCommMask(D2xxHandle handle, D2xxDword mask) {
     return Driver().FT_W32_SetCommMask(handle, mask);
 }
 
@@ -111,8 +103,10 @@ TOLVEX_SIM_EXPORT D2xxDword TOLVEX_D2XX_CALL FT_W32_GetLastError(D2xxHandle hand
     return Driver().FT_W32_GetLastError(handle);
 }
 
-TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_GetOverlappedResult(
-    D2xxHandle handle, D2xxOverlapped* overlapped, D2xxDword* transferred, D2xxBool wait) {
+TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_GetOverlappedResult(D2xxHandle handle,
+                                                                       D2xxOverlapped* overlapped,
+                                                                       D2xxDword* transferred,
+                                                                       D2xxBool wait) {
     return Driver().FT_W32_GetOverlappedResult(handle, overlapped, transferred, wait);
 }
 
@@ -121,8 +115,7 @@ TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_SetCommTimeouts(D2xxHandle ha
     return Driver().FT_W32_SetCommTimeouts(handle, timeouts);
 }
 
-TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_PurgeComm(D2xxHandle handle,
-                                                             D2xxDword mask) {
+TOLVEX_SIM_EXPORT D2xxBool TOLVEX_D2XX_CALL FT_W32_PurgeComm(D2xxHandle handle, D2xxDword mask) {
     return Driver().FT_W32_PurgeComm(handle, mask);
 }
 
