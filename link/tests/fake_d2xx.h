@@ -11,8 +11,10 @@
 // Every call is recorded in order with its arguments. The device side is a queue of reply
 // chunks: a read takes bytes from the front chunk only, up to the count asked for, so a chunk
 // shorter than the read gives a short read (what the driver returns when its read total
-// timeout runs out) and the next chunk is what arrives after that. Not thread-safe: the link
-// is only ever driven from one thread.
+// timeout runs out) and the next chunk is what arrives after that. FT_W32_PurgeComm leaves
+// the queue alone (the chunks stand for what the device sends later). Reset() must not run
+// while a Link made from the old fake is still open. Not thread-safe: the link is only ever
+// driven from one thread.
 #pragma once
 
 #include <cstdint>
