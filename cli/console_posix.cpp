@@ -13,8 +13,15 @@ namespace {
 std::atomic<bool> interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the flag is set from a signal handler");
 
+// Said at once, because the update only looks at the flag between blocks, and an erase can
+// keep it from looking for a while. write() is safe in a signal handler; stdio is not.
+constexpr char kInterruptNotice[] =
+    "\ntolvex-flash: stopping after the current block; press Ctrl-C again to quit at once\n";
+
 extern "C" void OnInterrupt(int /*signal*/) {
     interrupted.store(true);
+    [[maybe_unused]] const ssize_t ignored =
+        write(STDERR_FILENO, kInterruptNotice, sizeof kInterruptNotice - 1);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
-#include <shellapi.h>
+// windows.h first: shellapi.h depends on it.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <atomic>
 
@@ -20,6 +22,12 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     if (interrupted.exchange(true)) {
         return FALSE;
     }
+    // Said at once, because the update only looks at the flag between blocks.
+    static constexpr char kNotice[] =
+        "\r\ntolvex-flash: stopping after the current block; press Ctrl-C again to quit at "
+        "once\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kNotice, sizeof kNotice - 1, &written, nullptr);
     return TRUE;
 }
 

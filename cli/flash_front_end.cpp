@@ -82,8 +82,11 @@ void FlashFrontEnd::SetStatusText(std::string_view text) {
         TransferSummary();
     }
     line_.status = std::string(text);
+    // A hidden label's new text changes nothing on screen until it is shown.
     if (config_.terminal) {
-        Redraw();
+        if (line_.statusVisible) {
+            Redraw();
+        }
     } else {
         LogLine(text);
     }
@@ -100,7 +103,9 @@ void FlashFrontEnd::SetStatusVisible(bool visible) {
 void FlashFrontEnd::SetEstimateText(std::string_view text) {
     line_.estimate = std::string(text);
     if (config_.terminal) {
-        Redraw();
+        if (line_.estimateVisible) {
+            Redraw();
+        }
     } else {
         LogLine(text);
     }
