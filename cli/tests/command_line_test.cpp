@@ -95,7 +95,7 @@ TEST_F(RunCliTest, HelpListsEveryExitCodeAndTheDriverSearch) {
     const std::string help = out.str();
     for (const char* line :
          {"Usage: tolvex-flash", "  10  FTD2XX.DLL not found", "  18  Error on closing USB!",
-          "   2  usage error", " 130  interrupted", "through the operating system's"}) {
+          "   2  usage error", " 130  interrupted", "operating system's loader"}) {
         EXPECT_NE(help.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(err.str(), "");
