@@ -7,6 +7,7 @@
 #include <fstream>
 #include <numeric>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,10 @@ struct IdentifyCase {
     int requests;  // "XX" writes attempted
 };
 
+void PrintTo(const IdentifyCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class IdentifyTest : public BootloaderTest, public ::testing::WithParamInterface<IdentifyCase> {};
 
 TEST_P(IdentifyTest, Result) {
@@ -172,6 +177,10 @@ struct EraseCase {
     bool tagAfter;
 };
 
+void PrintTo(const EraseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class EraseTest : public BootloaderTest, public ::testing::WithParamInterface<EraseCase> {};
 
 TEST_P(EraseTest, ResultAndTagFlag) {
@@ -238,6 +247,10 @@ struct TagCase {
     std::uint8_t tag;
 };
 
+void PrintTo(const TagCase& c, std::ostream* os) {
+    *os << (c.tagWithIndex ? "index tag, block " : "sum tag, block ") << c.blockIndex;
+}
+
 class TransmitTagTest : public BootloaderTest, public ::testing::WithParamInterface<TagCase> {};
 
 TEST_P(TransmitTagTest, LastFrameByte) {
@@ -292,6 +305,10 @@ struct RetryCase {
     int result;
     std::uint32_t attempts;
 };
+
+void PrintTo(const RetryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TransmitRetryTest : public BootloaderTest, public ::testing::WithParamInterface<RetryCase> {};
 
@@ -357,6 +374,10 @@ struct VerifyCase {
     Bytes replies;
     bool ok;
 };
+
+void PrintTo(const VerifyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class VerifyTest : public BootloaderTest, public ::testing::WithParamInterface<VerifyCase> {};
 

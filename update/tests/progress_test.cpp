@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct InitialCase {
     std::uint32_t fileSize;
     const char* text;
 };
+
+void PrintTo(const InitialCase& c, std::ostream* os) {
+    *os << c.fileSize << " bytes";
+}
 
 class InitialEstimateTest : public ::testing::TestWithParam<InitialCase> {};
 
@@ -74,6 +79,10 @@ struct CheckpointCase {
     std::uint32_t blocksDone;
     const char* text;
 };
+
+void PrintTo(const CheckpointCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CheckpointTest : public ::testing::TestWithParam<CheckpointCase> {};
 
