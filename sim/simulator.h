@@ -85,9 +85,9 @@ struct Scenario {
 };
 
 // Parses a TOLVEX_SIM value: either "key=value;key=value..." (';' or newlines between pairs,
-// blanks around keys and values ignored, '#' starts a comment line) or the path of an
-// existing file holding such text. Empty text is the default scenario. On failure returns
-// false, leaves `out` untouched and explains in `error`. Does not block beyond reading the
+// blanks around keys and values ignored, '#' starts a comment line) or, when the value holds
+// no '=', the path of a file holding such text. Empty text is the default scenario. On failure
+// returns false, leaves `out` untouched and explains in `error`. Blocks only while reading the
 // file.
 bool ParseScenario(std::string_view text, Scenario& out, std::string& error);
 
