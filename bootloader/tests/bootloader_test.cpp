@@ -19,6 +19,21 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testing::FakeD2xx;
 
+// The running test's full name as a file-name part. ctest runs the cases as parallel
+// processes, so each needs file names no other case uses.
+std::string CurrentTestName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& ch : name) {
+        const bool plain =
+            (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
+        if (!plain) {
+            ch = '_';
+        }
+    }
+    return name;
+}
+
 constexpr std::uint8_t kNak = 0x15;
 
 // A fresh fake device with an open link; BlockSize and TagWithBlockIndex are process-wide,
@@ -69,7 +84,8 @@ class BootloaderTest : public ::testing::Test {
     UpdateFile& OpenFile(Bytes body) {
         static int serial = 0;
         const auto path = std::filesystem::path(::testing::TempDir()) /
-                          ("tolvex_bootloader_test_" + std::to_string(++serial) + ".tvu");
+                          ("tolvex_bootloader_test_" + CurrentTestName() + "_" +
+                           std::to_string(++serial) + ".tvu");
         files.push_back(path);
         body.insert(body.end(), kUpdateTrailer.begin(), kUpdateTrailer.end());
         std::ofstream out(path, std::ios::binary);

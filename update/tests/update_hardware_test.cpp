@@ -23,6 +23,21 @@ using Bytes = std::vector<std::uint8_t>;
 using Calls = std::vector<std::string>;
 using test::RecordingFrontEnd;
 
+// The running test's full name as a file-name part. ctest runs the cases as parallel
+// processes, so each needs file names no other case uses.
+std::string CurrentTestName() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& ch : name) {
+        const bool plain =
+            (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
+        if (!plain) {
+            ch = '_';
+        }
+    }
+    return name;
+}
+
 // A payload of `size` bytes (at least 4) that ends in the trailer; the rest is a simple
 // pseudo-random sequence, so a dropped or reordered block shows.
 Bytes MakePayload(std::size_t size, std::uint32_t seed = 1) {
@@ -98,8 +113,9 @@ class UpdateHardwareTest : public ::testing::Test {
 
     std::string WriteFile(std::string_view header, const Bytes& payload) {
         static int serial = 0;
-        const auto path = std::filesystem::path(::testing::TempDir()) /
-                          ("tolvex_update_test_" + std::to_string(++serial) + ".tvu");
+        const auto path =
+            std::filesystem::path(::testing::TempDir()) /
+            ("tolvex_update_test_" + CurrentTestName() + "_" + std::to_string(++serial) + ".tvu");
         files.push_back(path);
         std::ofstream out(path, std::ios::binary);
         out.write(header.data(), static_cast<std::streamsize>(header.size()));
