@@ -59,12 +59,27 @@ TEST(ProgressLine, ShowsNoCountsBeforeTheTransferAndNoHiddenLabel) {
 }
 
 TEST(ProgressLine, NeverFillsTheLastColumnSoTheTerminalDoesNotWrap) {
-    for (const std::size_t width : {1u, 10u, 40u, 80u}) {
-        const std::string line = FormatProgressLine(Transmitting(1, 2), width);
-        EXPECT_EQ(line.size(), width - 1) << "width " << width;
+    for (const std::size_t width : {1u, 10u, 40u, 60u, 80u, 100u}) {
+        EXPECT_LE(FormatProgressLine(Transmitting(1, 2), width).size(), width - 1)
+            << "width " << width;
     }
     // Unknown width: assume 80 columns.
     EXPECT_LE(FormatProgressLine(Transmitting(1, 2), 0).size(), 79u);
+}
+
+TEST(ProgressLine, OnANarrowTerminalTheBarAndCountsGiveWayToTheEstimate) {
+    const ProgressLineState state = Transmitting(120, 240);
+    EXPECT_EQ(FormatProgressLine(state, 100),
+              "Transmitting... [############............]  50%  120/240 blocks  "
+              "1 minute to complete the upgrade");
+    // 80 columns: a shorter bar and the bare counts, the estimate whole.
+    EXPECT_EQ(FormatProgressLine(state, 80),
+              "Transmitting... [######.......]  50%  120/240  1 minute to complete the upgrade");
+    // The counts go before the estimate is cut; the bar takes the room they leave.
+    EXPECT_EQ(FormatProgressLine(state, 70),
+              "Transmitting... [######......]  50%  1 minute to complete the upgrade");
+    // Narrower still: the shortest bar, then cut, never wrapped.
+    EXPECT_EQ(FormatProgressLine(state, 50), "Transmitting... [#####.....]  50%  1 minute to co");
 }
 
 }  // namespace
