@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "bootloader/bootloader.h"
 #include "cli/exit_codes.h"
 
 namespace tolvex::cli {
@@ -256,8 +257,11 @@ void FlashFrontEnd::TransferSummary() {
     }
     transferSummarised_ = true;
     const std::uint32_t ms = Now() - transferStamp_;
-    std::string text = "sent " + std::to_string(last_.payloadBytes) + " payload bytes in " +
-                       std::to_string(last_.blocksDone) + " transmit calls, " +
+    // Every acknowledged frame but the last carries a whole block.
+    const std::uint64_t frames = (last_.payloadBytes + kBlockSize - 1) / kBlockSize;
+    std::string text = "sent " + std::to_string(last_.payloadBytes) +
+                       " acknowledged payload bytes in " + std::to_string(frames) + " blocks (" +
+                       std::to_string(last_.blocksDone) + " transmit calls), " +
                        std::to_string(last_.retries) + " retries, in " + SecondsText(ms);
     if (ms > 0) {
         text += " (" + std::to_string(last_.payloadBytes * 1000u / ms) + " bytes/s)";

@@ -160,8 +160,8 @@ TEST_F(FrontEndTest, VerboseReportsDriverIdRetriesAndThroughput) {
                   "tolvex-flash: driver loaded from /opt/ftdi/libftd2xx.so",
                   "tolvex-flash: hardware identifier \"m:9.\\x01\\x7F\"",
                   "tolvex-flash: block 1 needed 2 more attempt(s); 2 retries so far",
-                  "tolvex-flash: sent 750 payload bytes in 3 transmit calls, 2 retries, in "
-                  "2.0 s (375 bytes/s)",
+                  "tolvex-flash: sent 750 acknowledged payload bytes in 3 blocks (3 transmit "
+                  "calls), 2 retries, in 2.0 s (375 bytes/s)",
                   "tolvex-flash: elapsed 2.5 s",
               }));
 }
