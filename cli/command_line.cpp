@@ -261,6 +261,9 @@ int RunCli(const std::vector<std::string>& args, const CliSystem& system) {
         frontEnd.Diagnostic("loading " + std::string(D2xxLibraryName()) +
                             " through the system loader");
     }
+    // The update looks at the Ctrl-C flag only between blocks: pressed while connecting or
+    // erasing, it takes effect after the first block; pressed while verifying, the update
+    // completes. A second Ctrl-C ends the process at once, and the system closes the device.
     if (system.installInterruptHandler) {
         system.installInterruptHandler();
     }

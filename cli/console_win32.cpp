@@ -58,8 +58,6 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
         args.push_back(ToUtf8(wide[i]));
     }
     LocalFree(wide);
-    // Paths and messages are UTF-8 from here on; let the console show them as such.
-    SetConsoleOutputCP(CP_UTF8);
     return args;
 }
 
