@@ -17,4 +17,6 @@ run_preset() {
 }
 
 run_preset ci
+# The Windows build (MinGW-w64) and its tests under Wine.
+scripts/run-windows-tests.sh
 run_preset asan

@@ -29,8 +29,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wineserver" -w
 fi
 # One persistent server for the whole run; otherwise every Windows process would start and
-# stop its own and pay for it in seconds.
-"$wineserver" -p
+# stop its own and pay for it in seconds. (It exits with 2 when one already serves the prefix,
+# e.g. after an interrupted run; that one is used and stopped at the end.)
+"$wineserver" -p || [ $? -eq 2 ]
 trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 
 jobs=$(nproc)
