@@ -7,9 +7,9 @@ want=(cmake ninja-build g++ make pkg-config)
 for group in "$@"; do
     case "$group" in
         build) want+=(qt6-base-dev libgl-dev) ;;
-        test) want+=(qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest xvfb xauth) ;;
+        test) want+=(qt6-base-dev libgl-dev libgtest-dev libgmock-dev googletest fonts-dejavu-core) ;;
         windows) want+=(g++-mingw-w64-x86-64-posix googletest wine64 wine) ;;
-        screenshots) want+=(xvfb xauth x11-apps imagemagick fonts-dejavu-core) ;;
+        screenshots) want+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick fonts-dejavu-core) ;;
         *) echo "install-deps: unknown group '$group'" >&2; exit 2 ;;
     esac
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds from scratch and runs every test: the unit and end-to-end
-# tests, then the same tests under ASan+UBSan. Ends with CTest's own summary.
+# tests (warnings are errors), the Windows build and its tests under Wine, then the native tests
+# again under ASan+UBSan. Ends with CTest's own summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -13,10 +13,6 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh build screenshots
-if ! command -v xdotool >/dev/null; then
-    echo "screenshots: installing xdotool" >&2
-    apt-get install -y -qq --no-install-recommends xdotool >/dev/null
-fi
 
 build=${1:-build/dev}
 if [ ! -f "$build/CMakeCache.txt" ]; then
