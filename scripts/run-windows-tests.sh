@@ -33,6 +33,11 @@ fi
 # e.g. after an interrupted run; that one is used and stopped at the end.)
 "$wineserver" -p || [ $? -eq 2 ]
 trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+# The first Windows program in a session starts Wine's background services (services.exe,
+# winedevice.exe, ...), which live as long as the server and inherit that program's output.
+# Were that a test, CTest would wait for the test's output to close until they die; so start
+# them here, with their output going nowhere.
+"$wine64" wineboot </dev/null >/dev/null 2>&1
 
 jobs=$(nproc)
 echo "=== mingw: configure, build, test (Windows x64 under Wine) ==="
