@@ -29,6 +29,8 @@ function(tolvex_add_test name)
         add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
         set_tests_properties(${name} PROPERTIES TIMEOUT 300)
     else()
-        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+        # NO_PRETTY_VALUES: the cases carry readable names of their own; CMake's pretty-value
+        # rewrite only applies to numbered ones and would leave raw parameter bytes in the name.
+        gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
     endif()
 endfunction()
