@@ -18,22 +18,6 @@ std::string TakeLoaderError(const char* fallback) {
 
 }  // namespace
 
-DynamicLibrary::~DynamicLibrary() {
-    Release();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
-}
-
 bool DynamicLibrary::Load(const std::string& name) {
     Release();
     error_.clear();

@@ -1,12 +1,6 @@
 // Windows: LoadLibraryExW restricted to the application's folder and System32.
 #include "link/dynamic_library.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <utility>
@@ -80,22 +74,6 @@ std::string ErrorMessage(DWORD code) {
 }
 
 }  // namespace
-
-DynamicLibrary::~DynamicLibrary() {
-    Release();
-}
-
-DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), error_(std::move(other.error_)) {}
-
-DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
-    if (this != &other) {
-        Release();
-        handle_ = std::exchange(other.handle_, nullptr);
-        error_ = std::move(other.error_);
-    }
-    return *this;
-}
 
 bool DynamicLibrary::Load(const std::string& name) {
     Release();

@@ -1,12 +1,6 @@
 // Windows: CreateFileW with the path as UTF-16, so names outside the ANSI code page open.
 #include "updatefile/os_file.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <limits>
