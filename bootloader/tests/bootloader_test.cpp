@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <numeric>
 #include <optional>
 #include <ostream>
@@ -12,27 +10,13 @@
 #include <vector>
 
 #include "link/tests/fake_d2xx.h"
+#include "tests/support/temp_folder.h"
 
 namespace tolvex {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using testing::FakeD2xx;
-
-// The running test's full name as a file-name part. ctest runs the cases as parallel
-// processes, so each needs file names no other case uses.
-std::string CurrentTestName() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& ch : name) {
-        const bool plain =
-            (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
-        if (!plain) {
-            ch = '_';
-        }
-    }
-    return name;
-}
 
 constexpr std::uint8_t kNak = 0x15;
 
@@ -48,10 +32,6 @@ class BootloaderTest : public ::testing::Test {
     }
     void TearDown() override {
         link.Close();
-        for (const auto& path : files) {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        }
         BlockSize = kBlockSize;
         TagWithBlockIndex = true;
     }
@@ -83,26 +63,19 @@ class BootloaderTest : public ::testing::Test {
     // positioned at the payload.
     UpdateFile& OpenFile(Bytes body) {
         static int serial = 0;
-        const auto path = std::filesystem::path(::testing::TempDir()) /
-                          ("tolvex_bootloader_test_" + CurrentTestName() + "_" +
-                           std::to_string(++serial) + ".tvu");
-        files.push_back(path);
         body.insert(body.end(), kUpdateTrailer.begin(), kUpdateTrailer.end());
-        std::ofstream out(path, std::ios::binary);
-        out.write(kStandardHeader.data(), static_cast<std::streamsize>(kStandardHeader.size()));
-        out.write(reinterpret_cast<const char*>(body.data()),
-                  static_cast<std::streamsize>(body.size()));
-        out.close();
         payload = body;
-        EXPECT_TRUE(file.Open(path.string()));
+        const std::string path = temp.Write("block-" + std::to_string(++serial) + ".tvu",
+                                            {kStandardHeader, testing::AsChars(body)});
+        EXPECT_TRUE(file.Open(path));
         return file;
     }
 
+    testing::TempFolder temp;  // outlives the file opened in it
     FakeD2xx* fake = nullptr;
     Link link;
     UpdateFile file;
     Bytes payload;  // the payload of the last file opened, trailer included
-    std::vector<std::filesystem::path> files;
 };
 
 std::uint32_t Sum(const Bytes& bytes, std::size_t from = 0, std::size_t n = SIZE_MAX) {

@@ -2,7 +2,6 @@
 // Ctrl-C does, and the terminal display of a whole run.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "cli/command_line.h"
 #include "cli/exit_codes.h"
 #include "sim/simulator.h"
+#include "tests/support/temp_folder.h"
 
 namespace tolvex::cli {
 namespace {
@@ -18,14 +18,11 @@ class RunWithSimulatorTest : public ::testing::Test {
   protected:
     void SetUp() override {
         // 60 blocks of payload: "TolvexFile999999", 14996 bytes, then the trailer.
-        path = ::testing::TempDir() + "tolvex_cli_sim_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".tvu";
         std::string payload(14996, '\0');
         for (std::size_t i = 0; i < payload.size(); ++i) {
             payload[i] = static_cast<char>(i * 7u);
         }
-        std::ofstream(path, std::ios::binary)
-            << "TolvexFile999999" << payload << std::string("\x5A\xA5\x5A\xA5", 4);
+        path = temp.Write("sample.tvu", {"TolvexFile999999", payload, "\x5A\xA5\x5A\xA5"});
 
         sim::Scenario scenario;
         scenario.timeScale = 0;
@@ -44,6 +41,7 @@ class RunWithSimulatorTest : public ::testing::Test {
         return RunCli(args, system);
     }
 
+    testing::TempFolder temp;
     std::string path;
     std::ostringstream out;
     std::ostringstream err;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "bootloader/bootloader.h"
 #include "sim/simulator.h"
+#include "tests/support/temp_folder.h"
 #include "update/tests/recording_front_end.h"
 
 namespace tolvex {
@@ -22,21 +22,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Calls = std::vector<std::string>;
 using test::RecordingFrontEnd;
-
-// The running test's full name as a file-name part. ctest runs the cases as parallel
-// processes, so each needs file names no other case uses.
-std::string CurrentTestName() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& ch : name) {
-        const bool plain =
-            (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9');
-        if (!plain) {
-            ch = '_';
-        }
-    }
-    return name;
-}
 
 // A payload of `size` bytes (at least 4) that ends in the trailer; the rest is a simple
 // pseudo-random sequence, so a dropped or reordered block shows.
@@ -108,25 +93,14 @@ class UpdateHardwareTest : public ::testing::Test {
         TagWithBlockIndex = true;
     }
     void TearDown() override {
-        for (const auto& path : files) {
-            std::error_code ignored;
-            std::filesystem::remove(path, ignored);
-        }
         BlockSize = kBlockSize;
         TagWithBlockIndex = true;
     }
 
     std::string WriteFile(std::string_view header, const Bytes& payload) {
         static int serial = 0;
-        const auto path =
-            std::filesystem::path(::testing::TempDir()) /
-            ("tolvex_update_test_" + CurrentTestName() + "_" + std::to_string(++serial) + ".tvu");
-        files.push_back(path);
-        std::ofstream out(path, std::ios::binary);
-        out.write(header.data(), static_cast<std::streamsize>(header.size()));
-        out.write(reinterpret_cast<const char*>(payload.data()),
-                  static_cast<std::streamsize>(payload.size()));
-        return path.string();
+        return temp.Write("update-" + std::to_string(++serial) + ".tvu",
+                          {header, testing::AsChars(payload)});
     }
 
     void Install(const std::string& keys) {
@@ -171,7 +145,7 @@ class UpdateHardwareTest : public ::testing::Test {
     RecordingFrontEnd frontEnd;
     SteppingClock clock;
     bool failTransferTimeouts = false;
-    std::vector<std::filesystem::path> files;
+    testing::TempFolder temp;
 };
 
 // --- Success ---------------------------------------------------------------------------------

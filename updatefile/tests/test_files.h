@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include "tests/support/temp_folder.h"
+
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,38 +36,15 @@ inline Bytes UpdateImage(std::string_view header, std::size_t payloadBytes) {
     return Concat(image, kTrailerBytes);
 }
 
-class TempFolder : public ::testing::Test {
+// A test with its own temporary folder for the files it writes.
+class FileFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("tolvex-") + info->test_suite_name() + "-" + info->name();
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        // Unique per process too: the same test may run at once from several build folders.
-        name += "-" + std::to_string(static_cast<unsigned long long>(
-                          std::chrono::steady_clock::now().time_since_epoch().count()));
-        folder_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
     std::string Write(const std::string& fileName, const Bytes& bytes) {
-        const std::filesystem::path path = folder_ / fileName;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        EXPECT_TRUE(out.good()) << path;
-        return path.string();
+        return temp_.Write(fileName, {AsChars(bytes)});
     }
 
-    std::filesystem::path folder_;
+    TempFolder temp_;
+    const std::filesystem::path& folder_ = temp_.Path();
 };
 
 }  // namespace tolvex::testing

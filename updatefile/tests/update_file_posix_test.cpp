@@ -39,7 +39,7 @@ class OtherHandle {
     int fd_;
 };
 
-using SharedLock = testing::TempFolder;
+using SharedLock = testing::FileFixture;
 
 TEST_F(SharedLock, OthersMayReadButNotLockForWriting) {
     const std::string path = Write("locked.tvu", UpdateImage(kStandardHeader, 300));
@@ -104,7 +104,7 @@ TEST_F(SharedLock, FifoIsRefusedWithoutWaitingForAWriter) {
 
 // --- Sizes beyond 32 bits ----------------------------------------------------------------------
 
-class LargeFile : public testing::TempFolder {
+class LargeFile : public testing::FileFixture {
   protected:
     // A sparse file of `size` bytes with the header at the start and the trailer at the end;
     // empty when the filesystem will not hold it.

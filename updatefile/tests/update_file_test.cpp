@@ -74,7 +74,7 @@ std::vector<AcceptanceCase> AcceptanceCases() {
     return cases;
 }
 
-class Acceptance : public testing::TempFolder,
+class Acceptance : public testing::FileFixture,
                    public ::testing::WithParamInterface<AcceptanceCase> {};
 
 TEST_P(Acceptance, OpenAcceptsOrRejectsAtTheRightStep) {
@@ -101,7 +101,7 @@ TEST_P(Acceptance, OpenAcceptsOrRejectsAtTheRightStep) {
 INSTANTIATE_TEST_SUITE_P(Files, Acceptance, ::testing::ValuesIn(AcceptanceCases()),
                          [](const auto& param) { return param.param.name; });
 
-using UpdateFileTest = testing::TempFolder;
+using UpdateFileTest = testing::FileFixture;
 
 TEST_F(UpdateFileTest, MissingFileCannotOpen) {
     UpdateFile file;
@@ -171,7 +171,7 @@ TEST_F(UpdateFileTest, SmallestFileSendsTheTrailerAsOneBlock) {
     EXPECT_TRUE(blocks[1].bytes.empty());
 }
 
-class BlockSplit : public testing::TempFolder, public ::testing::WithParamInterface<std::size_t> {};
+class BlockSplit : public testing::FileFixture, public ::testing::WithParamInterface<std::size_t> {};
 
 // The whole payload comes back in order, in full blocks, with only the last one short and a
 // read of 0 bytes after it.
