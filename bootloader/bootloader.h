@@ -49,8 +49,8 @@ struct TransmitInfo {
 // Reads up to BlockSize bytes from the file, sends them as one frame with up to 3 attempts,
 // and adds their sum to runningSum once acknowledged. Relies on the transfer timeouts the
 // caller set. Returns kTransmitMore, kTransmitLast or kTransmitFailed.
-int TransmitBlock(UpdateFile& file, Link& link, std::uint32_t& runningSum,
-                  std::uint32_t blockIndex, TransmitInfo* info = nullptr);
+int TransmitBlock(UpdateFile& file, Link& link, std::uint32_t& runningSum, std::uint32_t blockIndex,
+                  TransmitInfo* info = nullptr);
 
 // "XV" with the low 16 bits of runningSum, low byte first; success only on ACK.
 bool VerifyHardware(Link& link, std::uint32_t runningSum);

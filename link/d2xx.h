@@ -16,10 +16,10 @@
 
 namespace tolvex {
 
-using D2xxDword = std::uint32_t;  // DWORD / ULONG
-using D2xxBool = std::int32_t;    // BOOL: nonzero is success
-using D2xxStatus = std::uint32_t; // FT_STATUS: 0 is success
-using D2xxHandle = void*;         // FT_HANDLE
+using D2xxDword = std::uint32_t;   // DWORD / ULONG
+using D2xxBool = std::int32_t;     // BOOL: nonzero is success
+using D2xxStatus = std::uint32_t;  // FT_STATUS: 0 is success
+using D2xxHandle = void*;          // FT_HANDLE
 
 // A handle with all bits set means "not open" (the driver's INVALID_HANDLE_VALUE).
 inline D2xxHandle D2xxInvalidHandle() {
@@ -150,10 +150,10 @@ struct D2xxEntryPoints {
 };
 
 inline constexpr std::array<const char*, 14> kD2xxEntryPointNames = {
-    "FT_W32_CreateFile",   "FT_W32_CloseHandle",     "FT_W32_SetCommState",
-    "FT_W32_WriteFile",    "FT_W32_ReadFile",        "FT_W32_WaitCommEvent",
-    "FT_W32_SetupComm",    "FT_ListDevices",         "FT_W32_GetCommState",
-    "FT_W32_SetCommMask",  "FT_W32_GetLastError",    "FT_W32_GetOverlappedResult",
+    "FT_W32_CreateFile",      "FT_W32_CloseHandle",  "FT_W32_SetCommState",
+    "FT_W32_WriteFile",       "FT_W32_ReadFile",     "FT_W32_WaitCommEvent",
+    "FT_W32_SetupComm",       "FT_ListDevices",      "FT_W32_GetCommState",
+    "FT_W32_SetCommMask",     "FT_W32_GetLastError", "FT_W32_GetOverlappedResult",
     "FT_W32_SetCommTimeouts", "FT_W32_PurgeComm",
 };
 

@@ -7,7 +7,7 @@
 namespace tolvex {
 
 class DynamicLibrary {
-public:
+  public:
     // A resolved symbol, as a generic function pointer; cast it to the real signature.
     using Symbol = void (*)();
 
@@ -38,7 +38,7 @@ public:
     // The file the loader actually mapped, for diagnostics; empty when unknown.
     std::string LoadedPath() const;
 
-private:
+  private:
     void* handle_ = nullptr;
     std::string error_;
 };

@@ -17,7 +17,7 @@ inline constexpr D2xxDword kLinkTransmitQueue = 256;
 // The open device. Move-only; the destructor closes a link that is still open (ignoring
 // the result), so every exit from an update releases it.
 class Link {
-public:
+  public:
     Link() = default;
     Link(const D2xxEntryPoints& ft, D2xxHandle handle) : ft_(&ft), handle_(handle) {}
     ~Link() { Close(); }
@@ -35,7 +35,7 @@ public:
     D2xxHandle Handle() const { return handle_; }
     const D2xxEntryPoints& Driver() const { return *ft_; }
 
-private:
+  private:
     const D2xxEntryPoints* ft_ = nullptr;
     D2xxHandle handle_ = D2xxInvalidHandle();
 };
@@ -64,8 +64,8 @@ bool LinkWrite(Link& link, const std::uint8_t* bytes, std::uint32_t n);
 
 // Reads up to n bytes, returning when n arrived or the read total timeout ran out.
 struct LinkReadResult {
-    bool ok = false;           // false: the driver reported a failure
-    std::uint32_t count = 0;   // bytes actually read; below n on a timeout
+    bool ok = false;          // false: the driver reported a failure
+    std::uint32_t count = 0;  // bytes actually read; below n on a timeout
 };
 LinkReadResult LinkRead(Link& link, std::uint8_t* buffer, std::uint32_t n);
 

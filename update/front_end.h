@@ -14,16 +14,16 @@ namespace tolvex {
 
 enum class UpdateResult {
     Ok,
-    DriverNotFound,    // "FTD2XX.DLL not found"
-    DriverInterface,   // "Error interfacing FTD2XX.DLL"
-    FileNotReadable,   // "File not readable!"
-    ConnectFailed,     // "Unable to connect to the hardware!"
-    UnknownHardware,   // "Unknown hardware!"
-    EraseFailed,       // "Error on erasing the hardware!"
-    TransmitFailed,    // "Error on transmitting data to hardware!"
-    VerifyFailed,      // "Error on verifying the hardware!"
-    CloseFailed,       // "Error on closing USB!"
-    Stopped,           // the front end asked to stop during the transfer; no box is shown
+    DriverNotFound,   // "FTD2XX.DLL not found"
+    DriverInterface,  // "Error interfacing FTD2XX.DLL"
+    FileNotReadable,  // "File not readable!"
+    ConnectFailed,    // "Unable to connect to the hardware!"
+    UnknownHardware,  // "Unknown hardware!"
+    EraseFailed,      // "Error on erasing the hardware!"
+    TransmitFailed,   // "Error on transmitting data to hardware!"
+    VerifyFailed,     // "Error on verifying the hardware!"
+    CloseFailed,      // "Error on closing USB!"
+    Stopped,          // the front end asked to stop during the transfer; no box is shown
 };
 
 // The user's text for a result; "Hardware updated correctly!" for Ok, "" for Stopped.
@@ -31,14 +31,14 @@ std::string_view UpdateMessage(UpdateResult result);
 
 // Progress of the transfer after each TransmitBlock call.
 struct TransferProgress {
-    std::uint32_t blocksDone = 0;     // transmit calls so far
-    std::uint32_t totalBlocks = 0;    // payload blocks the file will need (for a bar)
-    std::uint64_t payloadBytes = 0;   // acknowledged payload bytes so far
-    std::uint32_t retries = 0;        // frames re-sent so far in this transfer
+    std::uint32_t blocksDone = 0;    // transmit calls so far
+    std::uint32_t totalBlocks = 0;   // payload blocks the file will need (for a bar)
+    std::uint64_t payloadBytes = 0;  // acknowledged payload bytes so far
+    std::uint32_t retries = 0;       // frames re-sent so far in this transfer
 };
 
 class UpdateFrontEnd {
-public:
+  public:
     virtual ~UpdateFrontEnd() = default;
 
     // The status label (`Sending`), always drawn centred.

@@ -31,7 +31,7 @@ std::string SecondsText(std::int32_t seconds);
 
 // The estimate state of one transfer.
 class ProgressDisplay {
-public:
+  public:
     ProgressDisplay(UpdateFrontEnd& frontEnd, MillisecondClock clock);
 
     void ShowStatus(std::string_view text);
@@ -41,7 +41,7 @@ public:
     // Reads the clock once and may rewrite the estimate (every 100th transmit call).
     void Checkpoint(std::uint32_t totalBlocks, std::uint32_t blocksDone);
 
-private:
+  private:
     UpdateFrontEnd& frontEnd_;
     MillisecondClock clock_;
     std::uint32_t lastStamp_ = 0;

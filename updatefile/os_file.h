@@ -9,7 +9,7 @@
 namespace tolvex {
 
 class OsFile {
-public:
+  public:
     enum class Share {
         Any,       // others may read and write meanwhile
         ReadOnly,  // others may read but not write: FILE_SHARE_READ on Windows, a shared
@@ -34,7 +34,7 @@ public:
     // The file's size in bytes, from the open handle.
     bool Size(std::uint64_t& size) const;
 
-private:
+  private:
     // A POSIX descriptor or a Windows HANDLE; -1 (INVALID_HANDLE_VALUE on Windows) when closed.
     std::intptr_t native_ = -1;
 };

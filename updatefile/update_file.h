@@ -24,13 +24,13 @@ using UpdateHeader = std::array<std::uint8_t, kUpdateHeaderSize>;
 // reason only serves diagnostics and tests.
 enum class FileRejection {
     None,
-    CannotOpen,      // steps 1 or 5: the file does not open for reading
-    CannotSeek,      // step 2: shorter than the trailer
-    ShortTrailer,    // step 3
-    BadTrailer,      // step 4
-    ShortHeader,     // step 6
-    BadMagic,        // step 7
-    TooLarge,        // step 8: the size does not fit 32 bits
+    CannotOpen,    // steps 1 or 5: the file does not open for reading
+    CannotSeek,    // step 2: shorter than the trailer
+    ShortTrailer,  // step 3
+    BadTrailer,    // step 4
+    ShortHeader,   // step 6
+    BadMagic,      // step 7
+    TooLarge,      // step 8: the size does not fit 32 bits
 };
 
 // Result of matching the header against the identifier's first four characters.
@@ -41,7 +41,7 @@ enum class HardwareMatch {
 };
 
 class UpdateFile {
-public:
+  public:
     UpdateFile() = default;
     UpdateFile(UpdateFile&&) noexcept = default;
     UpdateFile& operator=(UpdateFile&&) noexcept = default;
@@ -64,7 +64,7 @@ public:
 
     void Close() { file_.Close(); }
 
-private:
+  private:
     OsFile file_;
     UpdateHeader header_{};
     std::uint32_t size_ = 0;

@@ -171,7 +171,8 @@ TEST_F(UpdateFileTest, SmallestFileSendsTheTrailerAsOneBlock) {
     EXPECT_TRUE(blocks[1].bytes.empty());
 }
 
-class BlockSplit : public testing::FileFixture, public ::testing::WithParamInterface<std::size_t> {};
+class BlockSplit : public testing::FileFixture,
+                   public ::testing::WithParamInterface<std::size_t> {};
 
 // The whole payload comes back in order, in full blocks, with only the last one short and a
 // read of 0 bytes after it.
