@@ -6,11 +6,11 @@
 #include "app/sdi_app_form.h"
 
 int main(int argc, char* argv[]) {
-    // The first argument is the update file. Taken before Qt reads its own options, so that
-    // any first argument counts as the file.
-    const QString fileName = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-
     QApplication app(argc, argv);
+    // The first argument is the update file. Qt's own list, because on Windows it comes from
+    // the wide command line: argv there is in the ANSI code page, which cannot hold every
+    // file name. (Options meant for Qt itself, such as -platform, are not taken as the file.)
+    const QString fileName = QCoreApplication::arguments().value(1);
     QApplication::setApplicationDisplayName(QString::fromLatin1(tolvex::app::kApplicationTitle));
     QApplication::setWindowIcon(tolvex::app::ApplicationIcon());
 

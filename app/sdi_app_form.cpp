@@ -1,7 +1,6 @@
 #include "app/sdi_app_form.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMessageBox>
@@ -245,8 +244,10 @@ void TSDIAppForm::StartUpdate() {
     SpeedButton1->setEnabled(false);
     updating_ = true;
     bridge_->WorkerStarted();
-    worker_ = std::thread(UpdateThread, bridge_, this,
-                          QFile::encodeName(OpenDialog->FileName).toStdString(), options_);
+    // The core takes UTF-8 paths: Windows opens them as UTF-16, and Qt 6 names files in UTF-8
+    // elsewhere. (QFile::encodeName would give the ANSI code page on Windows.)
+    worker_ =
+        std::thread(UpdateThread, bridge_, this, OpenDialog->FileName.toStdString(), options_);
 }
 
 void TSDIAppForm::UpdateEnded(int result) {
