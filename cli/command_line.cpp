@@ -128,11 +128,11 @@ std::string HelpText() {
            "On a terminal one progress line is redrawn in place; otherwise every status and\n"
            "estimate text is printed as its own line.\n"
            "\n"
-           "Ctrl-C stops the update after the block being sent, with the device closed and the\n"
-           "file released; the hardware is then left erased and partly written. The update only\n"
-           "checks between blocks, so a Ctrl-C during connecting or erasing takes effect after\n"
-           "the first block, and one during verifying lets the update finish. A second Ctrl-C\n"
-           "ends the program at once.\n"
+           "Ctrl-C stops the update with the device closed and the file released. Before the\n"
+           "erase it stops with the hardware unchanged; during the transfer, after the block\n"
+           "being sent, leaving the hardware erased and partly written. A Ctrl-C during the\n"
+           "erase takes effect after the first block, and one during verifying lets the update\n"
+           "finish. A second Ctrl-C ends the program at once.\n"
            "\n"
            "The FTDI D2XX driver is loaded by its platform name (" +
            std::string(D2xxLibraryName()) +

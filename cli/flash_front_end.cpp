@@ -16,6 +16,9 @@ constexpr std::string_view kSuccessText = "Hardware updated correctly!";
 constexpr std::string_view kInterruptedText =
     "Update interrupted: the link is closed and the file released, but the hardware is left "
     "erased and partly written. Run the update again to complete it.";
+constexpr std::string_view kEarlyInterruptText =
+    "Update interrupted before the erase: the link is closed, the file released, and the "
+    "hardware is unchanged.";
 constexpr std::string_view kLateInterruptText =
     "The interrupt came after the transfer; the update was completed.";
 
@@ -75,6 +78,9 @@ std::uint32_t FlashFrontEnd::Now() const {
 }
 
 void FlashFrontEnd::SetStatusText(std::string_view text) {
+    if (text == kStatusErasing) {
+        eraseStarted_ = true;
+    }
     if (text == kStatusTransmitting && !transferStarted_) {
         transferStarted_ = true;
         transferStamp_ = Now();
@@ -201,7 +207,7 @@ int FlashFrontEnd::Finish(UpdateResult result) {
         out_ << kSuccessText << '\n';
         out_.flush();
     } else if (result == UpdateResult::Stopped) {
-        ErrorLine(kInterruptedText);
+        ErrorLine(eraseStarted_ ? kInterruptedText : kEarlyInterruptText);
     } else if (!errorShown_) {
         ErrorLine(UpdateMessage(result));
     }

@@ -74,6 +74,7 @@ class FlashFrontEnd final : public UpdateFrontEnd {
 
     bool errorShown_ = false;
     std::uint32_t startStamp_ = 0;
+    bool eraseStarted_ = false;
     bool transferStarted_ = false;
     bool transferSummarised_ = false;
     std::uint32_t transferStamp_ = 0;

@@ -58,8 +58,10 @@ class UpdateFrontEnd {
     virtual void OnHardwareId(std::string_view /*hardwareId*/) {}
     virtual void OnTransferProgress(const TransferProgress& /*progress*/) {}
 
-    // Polled between blocks. When it returns true, the transfer stops after the current
-    // block, everything is released and the update returns Stopped without an error box.
+    // Polled once before the erase and then between blocks. When it returns true the update
+    // ends there: before the erase with the hardware untouched, during the transfer after the
+    // current block (the hardware is then erased and partly written). Everything is released
+    // and the update returns Stopped without an error box.
     virtual bool StopRequested() { return false; }
 };
 

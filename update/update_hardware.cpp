@@ -150,6 +150,11 @@ UpdateResult UpdateHardware(const std::string& path, UpdateFrontEnd& frontEnd,
             return fail(UpdateResult::UnknownHardware);
     }
 
+    // Last chance to stop with the hardware untouched: from the erase on it is not.
+    if (frontEnd.StopRequested()) {
+        return UpdateResult::Stopped;
+    }
+
     // The estimate counts blocks over the whole file, header included.
     BlockSize = kBlockSize;
     const std::uint32_t totalBlocks = fileSize / kBlockSize;

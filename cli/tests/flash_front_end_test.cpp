@@ -125,12 +125,22 @@ TEST_F(FrontEndTest, OnATerminalTheLineIsFinishedBeforeTheErrorMessage) {
 
 TEST_F(FrontEndTest, AStopEndsWithTheInterruptedNoticeAndCode130) {
     FlashFrontEnd fe = Make(false, false);
+    fe.SetStatusText(kStatusErasing);
     EXPECT_FALSE(fe.StopRequested());
     stop = true;
     EXPECT_TRUE(fe.StopRequested());
     EXPECT_EQ(fe.Finish(UpdateResult::Stopped), kExitInterrupted);
     EXPECT_NE(err.str().find("interrupted"), std::string::npos);
     EXPECT_NE(err.str().find("partly written"), std::string::npos);
+    EXPECT_EQ(out.str(), "Erasing...\n");
+}
+
+TEST_F(FrontEndTest, AStopBeforeTheEraseSaysTheHardwareIsUnchanged) {
+    FlashFrontEnd fe = Make(false, false);
+    stop = true;
+    EXPECT_EQ(fe.Finish(UpdateResult::Stopped), kExitInterrupted);
+    EXPECT_NE(err.str().find("interrupted before the erase"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("partly written"), std::string::npos) << err.str();
     EXPECT_EQ(out.str(), "");
 }
 

@@ -52,7 +52,7 @@ class RunWithSimulatorTest : public ::testing::Test {
 };
 
 TEST_F(RunWithSimulatorTest, CtrlCDuringTheTransferStopsAfterTheBlockAndReleasesEverything) {
-    stopAfterPolls = 9;  // the flag is seen after the 10th block
+    stopAfterPolls = 10;  // one look before the erase, then one after each block: stops after 10
     EXPECT_EQ(Run({path}), kExitInterrupted);
     EXPECT_EQ(handlerInstalls, 1);
 
@@ -75,13 +75,24 @@ TEST_F(RunWithSimulatorTest, CtrlCDuringTheTransferStopsAfterTheBlockAndReleases
     EXPECT_EQ(Run({path}), kExitOk) << err.str();
 }
 
-TEST_F(RunWithSimulatorTest, CtrlCBeforeTheTransferTakesEffectAfterItsFirstBlock) {
-    stopAfterPolls = 0;  // pressed while connecting: the sequence only looks between blocks
+TEST_F(RunWithSimulatorTest, CtrlCBeforeTheEraseLeavesTheHardwareUnchanged) {
+    stopAfterPolls = 0;  // pressed while connecting: seen before anything is erased
+    EXPECT_EQ(Run({path}), kExitInterrupted);
+    const sim::Snapshot seen = sim::Inspect();
+    EXPECT_EQ(seen.eraseCount, 0u);
+    EXPECT_TRUE(seen.flash.empty());
+    EXPECT_EQ(seen.handles.at(0).closes, 1u);
+    EXPECT_NE(err.str().find("hardware is unchanged"), std::string::npos) << err.str();
+}
+
+TEST_F(RunWithSimulatorTest, CtrlCDuringTheEraseTakesEffectAfterTheFirstBlock) {
+    stopAfterPolls = 1;  // the check before the erase passed; the next is after block 1
     EXPECT_EQ(Run({path}), kExitInterrupted);
     const sim::Snapshot seen = sim::Inspect();
     EXPECT_EQ(seen.eraseCount, 1u);
     EXPECT_EQ(seen.flash.size(), 250u);
     EXPECT_EQ(seen.handles.at(0).closes, 1u);
+    EXPECT_NE(err.str().find("partly written"), std::string::npos) << err.str();
 }
 
 TEST_F(RunWithSimulatorTest, OnATerminalAWholeRunIsOneProgressLineAndTheOutcome) {

@@ -23,6 +23,7 @@ class RecordingFrontEnd : public UpdateFrontEnd {
     int connectFailed = 0;
     // StopRequested answers true once this many blocks were reported (0: never).
     std::uint32_t stopAfterBlocks = 0;
+    bool stopFromTheStart = false;  // a stop asked for before the update began
     // What the labels show right now, and whether the boxes came with them hidden.
     bool statusVisible = false;
     bool estimateVisible = false;
@@ -53,8 +54,8 @@ class RecordingFrontEnd : public UpdateFrontEnd {
     void OnHardwareId(std::string_view id) override { hardwareId = std::string(id); }
     void OnTransferProgress(const TransferProgress& p) override { progress.push_back(p); }
     bool StopRequested() override {
-        return stopAfterBlocks != 0 && !progress.empty() &&
-               progress.back().blocksDone >= stopAfterBlocks;
+        return stopFromTheStart || (stopAfterBlocks != 0 && !progress.empty() &&
+                                    progress.back().blocksDone >= stopAfterBlocks);
     }
 
     // Only the estimate texts, in order.

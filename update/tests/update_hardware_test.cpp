@@ -288,6 +288,20 @@ TEST_F(UpdateHardwareTest, StopRequestEndsAfterTheCurrentBlockWithoutABox) {
     ExpectReleased(snap);
 }
 
+TEST_F(UpdateHardwareTest, StopRequestBeforeTheEraseLeavesTheHardwareUntouched) {
+    Install("");
+    frontEnd.stopFromTheStart = true;
+    EXPECT_EQ(Run(WriteFile(kStandardHeader, MakePayload(5000))), UpdateResult::Stopped);
+    const sim::Snapshot snap = sim::Inspect();
+    EXPECT_TRUE(frontEnd.errors.empty());
+    EXPECT_EQ(snap.identifyCount, 1u);  // identified and matched first
+    EXPECT_EQ(snap.eraseCount, 0u);
+    EXPECT_TRUE(snap.frames.empty());
+    EXPECT_FALSE(frontEnd.statusVisible);
+    EXPECT_FALSE(frontEnd.estimateVisible);
+    ExpectReleased(snap);
+}
+
 // --- Failures --------------------------------------------------------------------------------
 
 enum class FileKind { Good, Missing, BadTrailer, BadMagic, ProHeader, UnknownModel };
