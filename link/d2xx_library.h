@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "link/d2xx.h"
 #include "link/dynamic_library.h"
@@ -32,7 +33,13 @@ struct D2xxBinding {
 
     D2xxBinding() = default;
     ~D2xxBinding() { Release(); }
-    D2xxBinding(D2xxBinding&&) noexcept = default;
+    // Written out: a moved-from std::function is left in an unspecified state, and the
+    // release hook must run once, from whichever binding ends up owning it.
+    D2xxBinding(D2xxBinding&& other) noexcept
+        : entryPoints(std::exchange(other.entryPoints, D2xxEntryPoints{})),
+          library(std::move(other.library)),
+          detail(std::move(other.detail)),
+          onRelease(std::exchange(other.onRelease, nullptr)) {}
     D2xxBinding& operator=(D2xxBinding&&) noexcept = delete;
     D2xxBinding(const D2xxBinding&) = delete;
     D2xxBinding& operator=(const D2xxBinding&) = delete;

@@ -65,23 +65,25 @@ D2xxBindResult BindInProcess(D2xxBinding& out, D2xxBindResult simulate) {
         out.detail = "in-process simulator: library not found (simulated)";
         return simulate;
     }
-    if (simulate == D2xxBindResult::MissingEntryPoint) {
-        out.detail = "FT_W32_WaitCommEvent";
-        return simulate;
-    }
     std::lock_guard lock(gMutex);
     std::shared_ptr<Bus> bus = gBus;
     if (bus) {
         ++bus->seen.binds;
     }
-    out.entryPoints = EntryPoints();
-    out.detail = "in-process simulator";
     out.onRelease = [bus] {
         if (bus) {
             std::lock_guard relock(gMutex);
             ++bus->seen.releases;
         }
     };
+    if (simulate == D2xxBindResult::MissingEntryPoint) {
+        // Loaded, but a name is missing: the binding still holds the library, so the caller's
+        // release of a failed binding can be seen.
+        out.detail = "FT_W32_WaitCommEvent";
+        return simulate;
+    }
+    out.entryPoints = EntryPoints();
+    out.detail = "in-process simulator";
     return D2xxBindResult::Ok;
 }
 

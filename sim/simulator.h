@@ -125,7 +125,7 @@ struct Snapshot {
     std::uint32_t opens = 0;                   // handles successfully created
     std::uint32_t closes = 0;                  // FT_W32_CloseHandle calls, failed ones too
     std::vector<HandleRecord> handles;         // per handle, in opening order
-    std::uint32_t binds = 0;                   // BindInProcess successes
+    std::uint32_t binds = 0;                   // BindInProcess loads (Ok, MissingEntryPoint)
     std::uint32_t releases = 0;                // bindings released (through onRelease)
     bool vanished = false;                     // the vanish fault has struck
     bool lineOk = false;                       // the last line settings let the device hear
@@ -141,8 +141,10 @@ Snapshot Inspect();
 // Fills `out` for in-process use of the installed bus, as BindD2xx would for the real
 // library: entryPoints = the simulator's table, detail = "in-process simulator", and an
 // onRelease that counts the release (Snapshot::releases). `simulate` lets a test act out the
-// loader's failures: NotFound leaves `out` empty; MissingEntryPoint leaves it empty with the
-// missing name ("FT_W32_WaitCommEvent") in detail. Only Ok counts as a bind.
+// loader's failures: NotFound leaves `out` empty and counts nothing; MissingEntryPoint acts
+// out a library that loaded but lacks a name: no entry points, the missing name
+// ("FT_W32_WaitCommEvent") in detail, yet a bind is counted and onRelease set, so a test sees
+// whether the caller releases a failed binding.
 D2xxBindResult BindInProcess(D2xxBinding& out, D2xxBindResult simulate = D2xxBindResult::Ok);
 
 }  // namespace tolvex::sim

@@ -519,12 +519,19 @@ TEST(DeviceTest, InProcessBindingCountsBindsAndReleases) {
     }
     EXPECT_EQ(Inspect().releases, 1u);
 
-    D2xxBinding missing;
-    EXPECT_EQ(BindInProcess(missing, D2xxBindResult::MissingEntryPoint),
-              D2xxBindResult::MissingEntryPoint);
-    EXPECT_EQ(missing.detail, "FT_W32_WaitCommEvent");
-    EXPECT_EQ(missing.entryPoints.FT_ListDevices, nullptr);
-    EXPECT_EQ(Inspect().binds, 1u);
+    {
+        D2xxBinding missing;
+        EXPECT_EQ(BindInProcess(missing, D2xxBindResult::MissingEntryPoint),
+                  D2xxBindResult::MissingEntryPoint);
+        EXPECT_EQ(missing.detail, "FT_W32_WaitCommEvent");
+        EXPECT_EQ(missing.entryPoints.FT_ListDevices, nullptr);
+        EXPECT_EQ(Inspect().binds, 2u);
+    }
+    EXPECT_EQ(Inspect().releases, 2u);
+
+    D2xxBinding absent;
+    EXPECT_EQ(BindInProcess(absent, D2xxBindResult::NotFound), D2xxBindResult::NotFound);
+    EXPECT_EQ(Inspect().binds, 2u);
 }
 
 }  // namespace
